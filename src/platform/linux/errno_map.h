@@ -1,0 +1,37 @@
+// errno -> Windows error code, for the Linux side of the layer.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+
+#include "platform/win_types.h"
+
+namespace orvo::platform {
+
+inline std::uint32_t WindowsErrorFromErrno(int code) {
+  switch (code) {
+    case 0: return error::kSuccess;
+    case ENOENT: return error::kFileNotFound;
+    case ENOTDIR: return error::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return error::kAccessDenied;
+    case EEXIST: return error::kAlreadyExists;
+    case ENOTEMPTY: return error::kDirNotEmpty;
+    case ENOSPC:
+    case EDQUOT: return error::kDiskFull;
+    case ENOMEM: return error::kNotEnoughMemory;
+    case ENAMETOOLONG: return error::kInvalidName;
+    case EBUSY:
+    case ETXTBSY: return error::kSharingViolation;
+    case EINVAL: return error::kInvalidParameter;
+    case EBADF: return error::kInvalidHandle;
+    case ENOEXEC: return error::kBadFormat;
+    default: return error::kWriteFault;
+  }
+}
+
+inline std::uint32_t LastWindowsError() { return WindowsErrorFromErrno(errno); }
+
+}  // namespace orvo::platform
