@@ -195,7 +195,7 @@ ScopedFsRedirectionOff::~ScopedFsRedirectionOff() { t_fs_redirection = previous_
 std::string JoinPath(std::string_view folder, std::string_view name) {
   if (folder.empty()) return std::string(name);
   std::string out = WithoutTrailingBackslash(folder);
-  out += '\\';
+  if (!IsSeparator(out.back())) out += '\\';
   while (!name.empty() && IsSeparator(name.front())) name.remove_prefix(1);
   out += name;
   return out;

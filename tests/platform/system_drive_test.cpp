@@ -80,6 +80,7 @@ TEST(WindowsPaths, JoinAndTrailingBackslash) {
   EXPECT_EQ(JoinPath("C:\\Temp\\", "OrvoInstaller"), "C:\\Temp\\OrvoInstaller");
   EXPECT_EQ(JoinPath("C:\\Temp", "\\x"), "C:\\Temp\\x");
   EXPECT_EQ(JoinPath("", "x"), "x");
+  EXPECT_EQ(JoinPath("C:\\", "x"), "C:\\x");
   EXPECT_EQ(WithoutTrailingBackslash("C:\\Temp\\\\"), "C:\\Temp");
   EXPECT_EQ(WithoutTrailingBackslash("C:\\"), "C:\\");
   EXPECT_EQ(WithTrailingBackslash("C:\\Temp"), "C:\\Temp\\");
