@@ -56,6 +56,9 @@ struct ProcessEntry {
   std::string image_name;  // "OrvoInstaller.exe", "setup.exe" for a script started under that name
   std::uint32_t threads = 0;
   std::uint32_t parent_id = 0;
+  // QueryFullProcessImageName in Windows form: the script a "#!" interpreter runs, else the executable;
+  // empty when it cannot be read (another user's process, a kernel thread).
+  std::string image_path;
 };
 // CreateToolhelp32Snapshot over all processes of the machine, ordered by id.
 std::vector<ProcessEntry> SnapshotProcesses();

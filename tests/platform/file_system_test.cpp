@@ -33,6 +33,7 @@ TEST_F(FileSystemTest, FilesAndFoldersThroughWindowsPaths) {
 
   EXPECT_EQ(CopyFile("C:\\Work\\a.txt", "C:\\Work\\b.txt", false), error::kSuccess);
   EXPECT_EQ(CopyFile("C:\\Work\\a.txt", "C:\\Work\\b.txt", false), error::kFileExists);
+  EXPECT_EQ(Stat("C:\\Work\\b.txt")->last_write_time, Stat("C:\\Work\\a.txt")->last_write_time);
   EXPECT_EQ(MoveFile("C:\\Work\\b.txt", "C:\\Work\\c.txt", false), error::kSuccess);
   std::vector<FileInfo> entries;
   EXPECT_EQ(ListFolder("C:\\Work", entries), error::kSuccess);

@@ -209,18 +209,26 @@ TEST_F(ProcessTest, SnapshotShowsAChildByItsWindowsName) {
   WriteScript(R"(C:\Program Files (x86)\Orvo\setup.exe)", "while :; do sleep 0.05; done");
   auto child = Start(R"("C:\Program Files (x86)\Orvo\setup.exe")", true);
   ASSERT_NE(child, nullptr);
-  const std::vector<ProcessEntry> entries = SnapshotProcesses();
-  ASSERT_FALSE(entries.empty());
-  for (std::size_t i = 1; i < entries.size(); ++i) EXPECT_LT(entries[i - 1].id, entries[i].id);
-
+  // Right after the start the child may still be inside exec, with no arguments to read yet.
+  std::vector<ProcessEntry> entries;
   const ProcessEntry* found = nullptr;
   const ProcessEntry* self = nullptr;
-  for (const ProcessEntry& entry : entries) {
-    if (entry.id == child->Id()) found = &entry;
-    if (entry.id == CurrentProcessId()) self = &entry;
-  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  do {
+    entries = SnapshotProcesses();
+    found = self = nullptr;
+    for (const ProcessEntry& entry : entries) {
+      if (entry.id == child->Id()) found = &entry;
+      if (entry.id == CurrentProcessId()) self = &entry;
+    }
+    if (found != nullptr && found->image_name == "setup.exe") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < deadline);
+  ASSERT_FALSE(entries.empty());
+  for (std::size_t i = 1; i < entries.size(); ++i) EXPECT_LT(entries[i - 1].id, entries[i].id);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->image_name, "setup.exe");
+  EXPECT_EQ(found->image_path, "C:\\Program Files (x86)\\Orvo\\setup.exe");
   EXPECT_EQ(found->parent_id, CurrentProcessId());
   EXPECT_GE(found->threads, 1u);
   ASSERT_NE(self, nullptr);

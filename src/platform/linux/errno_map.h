@@ -11,7 +11,8 @@ namespace orvo::platform {
 inline std::uint32_t WindowsErrorFromErrno(int code) {
   switch (code) {
     case 0: return error::kSuccess;
-    case ENOENT: return error::kFileNotFound;
+    case ENOENT:
+    case ELOOP: return error::kFileNotFound;
     case ENOTDIR: return error::kPathNotFound;
     case EACCES:
     case EPERM:
@@ -21,13 +22,16 @@ inline std::uint32_t WindowsErrorFromErrno(int code) {
     case ENOTEMPTY: return error::kDirNotEmpty;
     case ENOSPC:
     case EDQUOT: return error::kDiskFull;
-    case ENOMEM: return error::kNotEnoughMemory;
+    case ENOMEM:
+    case EAGAIN: return error::kNotEnoughMemory;  // EAGAIN: out of processes (fork)
     case ENAMETOOLONG: return error::kInvalidName;
     case EBUSY:
     case ETXTBSY: return error::kSharingViolation;
-    case EINVAL: return error::kInvalidParameter;
+    case EINVAL:
+    case E2BIG: return error::kInvalidParameter;  // E2BIG: arguments too long for exec
     case EBADF: return error::kInvalidHandle;
-    case ENOEXEC: return error::kBadFormat;
+    case ENOEXEC:
+    case ELIBBAD: return error::kBadFormat;  // ELIBBAD: a broken program loader
     default: return error::kWriteFault;
   }
 }

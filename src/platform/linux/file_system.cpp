@@ -151,6 +151,9 @@ std::uint32_t CopyFile(std::string_view from, std::string_view to, bool overwrit
     if (!WriteAll(out.get(), buffer.data(), static_cast<std::size_t>(got))) return LastWindowsError();
   }
   fchmod(out.get(), info.st_mode & 0777);
+  // CopyFile keeps the last-write time; callers compare copies by it.
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  futimens(out.get(), times);
   return error::kSuccess;
 }
 
