@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev nlohmann-json3-dev
+  libsqlite3-dev nlohmann-json3-dev libssl-dev zlib1g-dev libminizip-dev
+  p7zip-full unzip zip
 )
 
 missing=()

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "plan/install_selection.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -87,11 +88,6 @@ RunOptions& Options() {
   return options;
 }
 
-std::vector<std::string>& ExcludedAppsFromCommandLine() {
-  static std::vector<std::string> names;
-  return names;
-}
-
 void ParseArguments(const std::vector<std::string>& arguments, RunOptions& options,
                     std::vector<std::string>& excluded_apps) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -166,7 +162,7 @@ void ReadStartInfo(platform::Clipboard& clipboard, RunOptions& options) {
 
 void ParseCommandLine() {
   RunOptions& options = Options();
-  ParseArguments(platform::SplitCommandLine(platform::OwnCommandLine()), options, ExcludedAppsFromCommandLine());
+  ParseArguments(platform::SplitCommandLine(platform::OwnCommandLine()), options, plan::Selection().ExcludedApps);
   if (!options.silent && !options.uninstall && platform::Installed()) {
     ReadStartInfo(*platform::Current().clipboard, options);
   }

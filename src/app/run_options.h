@@ -37,10 +37,6 @@ struct RunOptions {
 // The process's record.
 RunOptions& Options();
 
-// What "/excludeapp" collected, normalised ("orvo" + lower-cased name), in order. The plan's install
-// selection takes it over.
-std::vector<std::string>& ExcludedAppsFromCommandLine();
-
 // Fills options from the arguments (the first one, the program path, is compared like the others) and
 // appends the "/excludeapp" names. Never fails: what does not match is ignored.
 void ParseArguments(const std::vector<std::string>& arguments, RunOptions& options,
@@ -49,7 +45,8 @@ void ParseArguments(const std::vector<std::string>& arguments, RunOptions& optio
 // The clipboard start information (only when neither silent nor uninstall is set).
 void ReadStartInfo(platform::Clipboard& clipboard, RunOptions& options);
 
-// The whole step of the entry: the process's command line, then the clipboard of the platform.
+// The whole step of the entry: the process's command line (its "/excludeapp" names go to the install
+// selection), then the clipboard of the platform.
 void ParseCommandLine();
 
 // The id traits, each a case-insensitive substring test on the id.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/win_types.h"
 
 namespace orvo::platform::fs {
@@ -40,6 +41,10 @@ std::uint32_t DeleteFile(std::string_view path);
 std::uint32_t SetNormalAttributes(std::string_view path);
 std::uint32_t SetReadOnly(std::string_view path, bool read_only);
 std::uint32_t CopyFile(std::string_view from, std::string_view to, bool overwrite);
+// SetFileTime with only the last-write time given (the other times stay).
+std::uint32_t SetLastWriteTime(std::string_view path, TimePoint time);
+// FileTimeToLocalFileTime + FileTimeToSystemTime: a file time as local wall-clock time.
+LocalTime FileTimeToLocalTime(TimePoint time);
 std::uint32_t MoveFile(std::string_view from, std::string_view to, bool overwrite);
 
 // Lists a folder (no "." or ".."), sorted by name so results are stable. kPathNotFound when it is not a

@@ -41,8 +41,10 @@ std::string SystemProfileToJson(const SystemProfile& profile);
 
 struct CpuInfo {
   std::string brand;  // CPUID 0x80000002..4, blanks trimmed
+  std::string vendor;  // CPUID 0, EBX EDX ECX: "GenuineIntel", "AuthenticAMD", ...
   bool sse41 = false;  // CPUID 1, ECX bit 19
   bool sse42 = false;  // CPUID 1, ECX bit 20
+  bool sse4a = false;  // CPUID 0x80000001, ECX bit 6 (AMD)
 };
 CpuInfo ReadCpuInfo();
 

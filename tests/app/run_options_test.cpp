@@ -7,11 +7,12 @@
 namespace orvo::app {
 namespace {
 
-RunOptions Parse(std::vector<std::string> arguments, std::vector<std::string>* excluded = nullptr) {
-  arguments.insert(arguments.begin(), "C:\\Downloads\\OrvoInstaller.exe");
+RunOptions Parse(const std::vector<std::string>& arguments, std::vector<std::string>* excluded = nullptr) {
+  std::vector<std::string> command_line{"C:\\Downloads\\OrvoInstaller.exe"};
+  for (const auto& argument : arguments) command_line.push_back(argument);
   RunOptions options;
   std::vector<std::string> names;
-  ParseArguments(arguments, options, names);
+  ParseArguments(command_line, options, names);
   if (excluded != nullptr) *excluded = names;
   return options;
 }

@@ -98,10 +98,17 @@ std::string SystemProfileToJson(const SystemProfile& profile) {
 CpuInfo ReadCpuInfo() {
   CpuInfo info;
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) != 0) {
+    for (unsigned reg : {ebx, edx, ecx}) {
+      for (int b = 0; b < 4; ++b) info.vendor.push_back(static_cast<char>((reg >> (8 * b)) & 0xFFu));
+    }
+  }
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0) {
     info.sse41 = (ecx & (1u << 19)) != 0;
     info.sse42 = (ecx & (1u << 20)) != 0;
   }
+  // __get_cpuid checks the highest extended leaf itself.
+  if (__get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) != 0) info.sse4a = (ecx & (1u << 6)) != 0;
   if (__get_cpuid(0x80000000u, &eax, &ebx, &ecx, &edx) != 0 && eax >= 0x80000004u) {
     char brand[49] = {};
     for (unsigned leaf = 0; leaf < 3; ++leaf) {
