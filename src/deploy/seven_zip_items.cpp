@@ -6,6 +6,7 @@
 #include "deploy/seven_zip_abi.h"
 #include "deploy/zip_extract.h"
 #include "platform/system_drive.h"
+#include "platform/text.h"
 #include "system/file_helpers.h"
 
 namespace orvo::deploy::sevenzip {
@@ -31,25 +32,6 @@ const char* ResultText(std::int32_t result) {
   }
 }
 
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 }  // namespace
 
 bool IsLinkAttributes(std::uint32_t attributes) {
@@ -59,19 +41,7 @@ bool IsLinkAttributes(std::uint32_t attributes) {
 }
 
 std::string WideToUtf8(const wchar_t* text) {
-  std::string out;
-  if (text == nullptr) return out;
-  for (const wchar_t* at = text; *at != 0; ++at) {
-    std::uint32_t code = static_cast<std::uint32_t>(*at);
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (code >= 0xD800 && code <= 0xDBFF && at[1] >= 0xDC00 && at[1] <= 0xDFFF) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<std::uint32_t>(at[1]) - 0xDC00);
-        ++at;
-      }
-    }
-    AppendUtf8(out, code);
-  }
-  return out;
+  return text == nullptr ? std::string() : platform::WideToUtf8(text);
 }
 
 fs::TimePoint FromFileTime(std::uint32_t low, std::uint32_t high) {

@@ -126,6 +126,20 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
+std::string WideToUtf8(std::wstring_view text) {
+  if constexpr (sizeof(wchar_t) == 2) {
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+  } else {
+    std::string out;
+    out.reserve(text.size());
+    for (const wchar_t unit : text) {
+      const auto code = static_cast<char32_t>(unit);
+      AppendUtf8(out, code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ? kReplacement : code);
+    }
+    return out;
+  }
+}
+
 std::string Utf16LeBytes(std::u16string_view text) {
   std::string out;
   out.resize(text.size() * 2);

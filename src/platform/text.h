@@ -13,6 +13,9 @@ namespace orvo::platform {
 std::u16string Utf8ToUtf16(std::string_view text);
 // UTF-16 code units -> UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
+// wchar_t text (UTF-32 on Linux, UTF-16 where wchar_t has two bytes) -> UTF-8; invalid code points become
+// U+FFFD.
+std::string WideToUtf8(std::wstring_view text);
 // UTF-16LE bytes as stored in a file (no byte-order mark expected).
 std::string Utf16LeBytes(std::u16string_view text);
 // True when the bytes are well-formed UTF-8.

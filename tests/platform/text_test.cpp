@@ -12,6 +12,8 @@ TEST(Text, Utf16RoundTripKeepsEveryPlane) {
   EXPECT_EQ(wide[3], 0xD83D);
   EXPECT_EQ(Utf16ToUtf8(wide), text);
   EXPECT_EQ(Utf16LeBytes(u"A\u20AC"), std::string("A\0\xAC\x20", 4));
+  EXPECT_EQ(WideToUtf8(L"a\u00E9\U0001F600"), "a\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 }
 
 TEST(Text, MalformedInputBecomesReplacementCharacters) {
