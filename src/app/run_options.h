@@ -7,11 +7,12 @@
 
 #include "platform/clipboard.h"
 #include "platform/win_types.h"
+#include "system/installer_version.h"
 
 namespace orvo::app {
 
 inline constexpr const char* kDefaultInstallId = "uqe9137";
-inline constexpr const char* kInstallerVersion = "2.0.1.46";
+inline constexpr const char* kInstallerVersion = sys::kInstallerVersion;
 
 struct RunOptions {
   bool uninstall = false;

@@ -1,12 +1,10 @@
 #include "deploy/uninstall_registration.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <limits>
 #include <optional>
 
 #include "app/log.h"
-#include "app/run_options.h"
 #include "deploy/installed_products.h"
 #include "platform/file_system.h"
 #include "platform/platform.h"
@@ -15,6 +13,7 @@
 #include "platform/win_types.h"
 #include "system/file_helpers.h"
 #include "system/folders.h"
+#include "system/installer_version.h"
 
 namespace orvo::deploy {
 
@@ -28,14 +27,12 @@ constexpr const char* kFallbackDisplayVersion = "1.0";
 // Windows names one file by many texts (letter case, "/" for "\"); copying a file onto itself would
 // truncate it, so the test is whether both texts reach the same file.
 bool IsSameFile(std::string_view a, std::string_view b) {
-  if (platform::EqualsNoCase(a, b)) return true;
-  const std::filesystem::path left = platform::Drive().ToLinux(a);
-  return !left.empty() && left == platform::Drive().ToLinux(b);
+  return platform::EqualsNoCase(a, b) || platform::fs::SameFile(a, b);
 }
 
 bool CopyIsNewer(std::string_view running_executable, std::string_view copy) {
   const std::string copy_version = sys::FileVersionText(copy);
-  if (!copy_version.empty()) return sys::CompareVersions(app::kInstallerVersion, copy_version) < 0;
+  if (!copy_version.empty()) return sys::CompareVersions(sys::kInstallerVersion, copy_version) < 0;
   const std::optional<platform::fs::FileInfo> running = platform::fs::Stat(running_executable);
   const std::optional<platform::fs::FileInfo> existing = platform::fs::Stat(copy);
   return running && existing && existing->last_write_time > running->last_write_time;

@@ -32,6 +32,8 @@ std::optional<FileInfo> Stat(std::string_view path);  // does not follow a final
 bool Exists(std::string_view path);
 bool IsFile(std::string_view path);
 bool IsFolder(std::string_view path);
+// Whether both paths name one existing file (Windows compares file ids; here device and inode).
+bool SameFile(std::string_view a, std::string_view b);
 
 // One level; 0, kAlreadyExists or another error.
 std::uint32_t CreateFolder(std::string_view path);

@@ -144,7 +144,7 @@ std::optional<std::uint32_t> Subdirectory(std::optional<std::uint32_t> target) {
 }
 
 // The bytes of the first RT_VERSION resource: type 16, its first name, that name's first language.
-std::optional<std::string_view> FindVersionResource(std::string_view data) {
+std::optional<std::string_view> LocateVersionResource(std::string_view data) {
   const Bytes image(data);
   const auto headers = ReadPeHeaders(image);
   if (!headers) return std::nullopt;
@@ -246,8 +246,35 @@ std::string StringValue(const Bytes& resource, const Block& entry) {
 
 }  // namespace
 
+std::optional<std::string_view> FindVersionResource(std::string_view image) {
+  const auto data = LocateVersionResource(image);
+  if (!data || !ReadVersionRoot(Bytes(*data))) return std::nullopt;
+  return data;
+}
+
+std::optional<std::string> QueryVersionString(std::string_view data, std::string_view table_name,
+                                              std::string_view key) {
+  const Bytes resource(data);
+  const auto root = ReadVersionRoot(resource);
+  if (!root) return std::nullopt;
+  std::optional<std::string> result;
+  ForEachChild(resource, *root, [&](const Block& info) {
+    if (!KeyIs(info.key, "StringFileInfo")) return false;
+    return ForEachChild(resource, info, [&](const Block& table) {
+      if (!KeyIs(table.key, table_name)) return false;
+      ForEachChild(resource, table, [&](const Block& entry) {
+        if (!KeyIs(entry.key, key)) return false;
+        result = StringValue(resource, entry);
+        return true;
+      });
+      return true;
+    });
+  });
+  return result;
+}
+
 std::optional<FixedFileVersion> ParseFixedFileVersion(std::string_view image) {
-  const auto data = FindVersionResource(image);
+  const auto data = LocateVersionResource(image);
   if (!data) return std::nullopt;
   const Bytes resource(*data);
   const auto root = ReadVersionRoot(resource);
@@ -261,7 +288,7 @@ std::optional<FixedFileVersion> ParseFixedFileVersion(std::string_view image) {
 }
 
 std::optional<std::string> ParseVersionString(std::string_view image, std::string_view key) {
-  const auto data = FindVersionResource(image);
+  const auto data = LocateVersionResource(image);
   if (!data) return std::nullopt;
   const Bytes resource(*data);
   const auto root = ReadVersionRoot(resource);

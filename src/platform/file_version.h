@@ -21,6 +21,13 @@ std::optional<FixedFileVersion> ParseFixedFileVersion(std::string_view image);
 // A StringFileInfo value ("CompanyName", "ProductVersion"...) from the first string table.
 std::optional<std::string> ParseVersionString(std::string_view image, std::string_view key);
 
+// The VS_VERSIONINFO resource of a PE image (the bytes GetFileVersionInfo hands back); nullopt when none.
+std::optional<std::string_view> FindVersionResource(std::string_view image);
+// VerQueryValue("\StringFileInfo\<table>\<key>") on such a resource: nullopt when the table or key is
+// missing or the resource is damaged.
+std::optional<std::string> QueryVersionString(std::string_view resource, std::string_view table,
+                                              std::string_view key);
+
 // The same for a file named by a Windows path.
 std::optional<FixedFileVersion> ReadFixedFileVersion(std::string_view path);
 std::optional<std::string> ReadVersionString(std::string_view path, std::string_view key);

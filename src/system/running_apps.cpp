@@ -78,69 +78,10 @@ class SystemProcessAccess : public ProcessAccess {
 
 // ---- the version resource ---------------------------------------------------------------------------
 
-constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BDu;
-constexpr std::size_t kFixedInfoSize = 52;
-constexpr std::size_t kBlockHeader = 6;  // wLength, wValueLength, wType
-constexpr std::uint16_t kTextValue = 1;
-
 std::optional<std::uint16_t> U16(std::string_view bytes, std::size_t offset) {
   if (offset > bytes.size() || bytes.size() - offset < 2) return std::nullopt;
   return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[offset]) |
                                     static_cast<unsigned char>(bytes[offset + 1]) << 8);
-}
-
-std::optional<std::uint32_t> U32(std::string_view bytes, std::size_t offset) {
-  const auto low = U16(bytes, offset);
-  const auto high = U16(bytes, offset + 2);
-  if (!low || !high) return std::nullopt;
-  return static_cast<std::uint32_t>(*low) | static_cast<std::uint32_t>(*high) << 16;
-}
-
-std::size_t Align4(std::size_t offset) { return (offset + 3) & ~std::size_t{3}; }
-
-// One node of the version tree; offsets from the start of the resource, which alignment counts from.
-struct Block {
-  std::size_t end = 0;
-  std::u16string key;
-  std::uint16_t value_length = 0;
-  std::uint16_t type = 0;
-  std::size_t value = 0;
-  std::size_t children = 0;
-};
-
-std::optional<Block> ReadBlock(std::string_view resource, std::size_t offset, std::size_t limit) {
-  const auto length = U16(resource, offset);
-  const auto value_length = U16(resource, offset + 2);
-  const auto type = U16(resource, offset + 4);
-  if (!length || !value_length || !type || *length < kBlockHeader || limit > resource.size() ||
-      offset > limit || *length > limit - offset) {
-    return std::nullopt;
-  }
-  Block block{offset + *length, {}, *value_length, *type, 0, 0};
-  std::size_t position = offset + kBlockHeader;
-  for (;;) {
-    const auto unit = U16(resource, position);
-    if (!unit || position + 2 > block.end) return std::nullopt;  // the key must end inside the block
-    position += 2;
-    if (*unit == 0) break;
-    block.key.push_back(static_cast<char16_t>(*unit));
-  }
-  block.value = std::min(Align4(position), block.end);
-  const std::size_t value_bytes = block.type == kTextValue ? std::size_t{block.value_length} * 2 : block.value_length;
-  block.children = std::min(Align4(block.value + value_bytes), block.end);
-  return block;
-}
-
-// The first child of parent whose key is `key` (without regard to ASCII case, as VerQueryValue).
-std::optional<Block> FindChild(std::string_view resource, const Block& parent, std::string_view key) {
-  std::size_t position = parent.children;
-  while (position + kBlockHeader <= parent.end) {
-    const std::optional<Block> child = ReadBlock(resource, position, parent.end);
-    if (!child) return std::nullopt;
-    if (platform::ToLowerAscii(platform::Utf16ToUtf8(child->key)) == platform::ToLowerAscii(key)) return child;
-    position = Align4(child->end);
-  }
-  return std::nullopt;
 }
 
 // UTF-16 units from offset, at most count of them, up to the first NUL.
@@ -242,19 +183,7 @@ const std::vector<std::string>& KnownExecutables() {
 bool EnableDebugPrivilege() { return true; }
 
 std::string_view FindVersionResource(std::string_view image) {
-  const std::string key = platform::Utf16LeBytes(u"VS_VERSION_INFO") + std::string(2, '\0');
-  for (std::size_t at = image.find(key); at != std::string_view::npos; at = image.find(key, at + 1)) {
-    if (at < kBlockHeader) continue;
-    const std::string_view candidate = image.substr(at - kBlockHeader);
-    const auto length = U16(candidate, 0);
-    if (!length || *length > candidate.size()) continue;
-    const std::string_view resource = candidate.substr(0, *length);
-    const std::optional<Block> root = ReadBlock(resource, 0, resource.size());
-    if (!root) continue;
-    if (root->value_length == 0) return resource;
-    if (root->value_length >= kFixedInfoSize && U32(resource, root->value) == kFixedInfoSignature) return resource;
-  }
-  return {};
+  return platform::FindVersionResource(image).value_or(std::string_view());
 }
 
 std::string RawCompanyText(std::string_view resource) {
@@ -266,18 +195,9 @@ std::string RawCompanyText(std::string_view resource) {
 
 std::string QueryCompanyName(std::string_view resource) {
   static constexpr std::array<const char*, 5> kBlocks = {"000004b0", "040704b0", "040904b0", "040904e4", "040C04b0"};
-  const std::optional<Block> root = ReadBlock(resource, 0, resource.size());
-  if (!root) return {};
-  const std::optional<Block> info = FindChild(resource, *root, "StringFileInfo");
-  if (!info) return {};
   for (const char* language : kBlocks) {
-    const std::optional<Block> table = FindChild(resource, *info, language);
-    if (!table) continue;
-    const std::optional<Block> entry = FindChild(resource, *table, "CompanyName");
-    if (!entry) continue;
-    const std::size_t available = (entry->end - entry->value) / 2;
-    std::string company = Utf16Text(resource, entry->value, std::min<std::size_t>(entry->value_length, available));
-    if (!company.empty()) return company;
+    const std::optional<std::string> company = platform::QueryVersionString(resource, language, "CompanyName");
+    if (company && !company->empty()) return *company;
   }
   return {};
 }

@@ -34,6 +34,9 @@ TEST_F(FileSystemTest, FilesAndFoldersThroughWindowsPaths) {
   EXPECT_EQ(CopyFile("C:\\Work\\a.txt", "C:\\Work\\b.txt", false), error::kSuccess);
   EXPECT_EQ(CopyFile("C:\\Work\\a.txt", "C:\\Work\\b.txt", false), error::kFileExists);
   EXPECT_EQ(Stat("C:\\Work\\b.txt")->last_write_time, Stat("C:\\Work\\a.txt")->last_write_time);
+  EXPECT_TRUE(SameFile("C:\\Work\\a.txt", "c:/WORK/A.TXT"));
+  EXPECT_FALSE(SameFile("C:\\Work\\a.txt", "C:\\Work\\b.txt"));
+  EXPECT_FALSE(SameFile("C:\\Work\\a.txt", "C:\\Work\\missing.txt"));
   EXPECT_EQ(MoveFile("C:\\Work\\b.txt", "C:\\Work\\c.txt", false), error::kSuccess);
   std::vector<FileInfo> entries;
   EXPECT_EQ(ListFolder("C:\\Work", entries), error::kSuccess);

@@ -89,6 +89,15 @@ TEST(FileVersionTest, OnlyTheFirstStringTableIsConsulted) {
   const std::string image = BuildPeImage(options).bytes;
   EXPECT_EQ(ParseVersionString(image, "CompanyName"), "Orvo Deutschland");
   EXPECT_EQ(ParseVersionString(image, "ProductName"), std::nullopt);
+
+  // A query names its table, as VerQueryValue does.
+  const auto resource = FindVersionResource(image);
+  ASSERT_TRUE(resource);
+  EXPECT_EQ(QueryVersionString(*resource, "040904b0", "ProductName"), "X");
+  EXPECT_EQ(QueryVersionString(*resource, "040904B0", "companyname"), "Orvo Inc");
+  EXPECT_EQ(QueryVersionString(*resource, "040C04b0", "CompanyName"), std::nullopt);
+  EXPECT_EQ(QueryVersionString(resource->substr(0, 20), "040704b0", "CompanyName"), std::nullopt);
+  EXPECT_FALSE(FindVersionResource("MZ and nothing else"));
 }
 
 TEST(FileVersionTest, FindsStringFileInfoAfterVarFileInfo) {

@@ -92,6 +92,14 @@ bool IsFolder(std::string_view path) {
   return info && info->is_folder;
 }
 
+bool SameFile(std::string_view a, std::string_view b) {
+  const std::string left = Map(a);
+  const std::string right = Map(b);
+  struct stat first {}, second {};
+  return !left.empty() && !right.empty() && stat(left.c_str(), &first) == 0 && stat(right.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 std::uint32_t CreateFolder(std::string_view path) {
   const std::string linux_path = Map(path);
   if (linux_path.empty()) return error::kPathNotFound;
