@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libssl-dev zlib1g-dev libminizip-dev
-  p7zip-full unzip zip
+  libcurl4-openssl-dev libproxy-dev libcpp-httplib-dev
+  p7zip-full unzip zip curl
 )
 
 missing=()
