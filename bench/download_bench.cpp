@@ -1,7 +1,9 @@
 // A 1 GiB file from the local account service, downloaded in the same run by the download client (the main
 // window's request handling, draining into the job's file) and by `curl -o`, each in a child process so
 // that wall time and peak resident memory are measured alike. Usage:
-//   download_bench [--size-mib N] [--rounds N] [--service PATH]
+//   download_bench [--size-mib N] [--rounds N] [--service PATH] [--out-dir DIR]
+// Both downloads are written to the same folder: by default /dev/shm when it has room, so that the disk's
+// write-back, which varies by seconds from run to run, does not decide the comparison.
 // The client half runs as: download_bench --client URL OUTPUT
 #include <spawn.h>
 #include <sys/resource.h>
@@ -160,14 +162,21 @@ int main(int argc, char** argv) {
   std::size_t size_mib = 1024;
   int rounds = 3;
   std::string service = ORVO_ACCOUNT_SERVICE;
+  std::string out_dir;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--size-mib") size_mib = std::strtoul(argv[i + 1], nullptr, 10);
     if (option == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
     if (option == "--service") service = argv[i + 1];
+    if (option == "--out-dir") out_dir = argv[i + 1];
   }
   const fs::path work = fs::temp_directory_path() / ("orvo-download-bench-" + std::to_string(getpid()));
   WriteCatalogFile(work / "catalog" / "files" / "big.bin", size_mib);
+  std::error_code error;
+  if (out_dir.empty()) {
+    const auto shm = fs::space("/dev/shm", error);
+    out_dir = !error && shm.available > 2 * (size_mib << 20) + (256u << 20) ? "/dev/shm" : work.string();
+  }
   fs::create_directories(work / "state");
   pid_t service_pid = 0;
   const std::string address = StartService(service, work / "catalog", work / "state", &service_pid);
@@ -185,7 +194,8 @@ int main(int argc, char** argv) {
   long ours_rss = 0, curl_rss = 0;
   bool identical = true;
   for (int round = 0; round < rounds; ++round) {
-    const fs::path ours_out = work / "ours.bin", curl_out = work / "curl.bin";
+    const fs::path ours_out = fs::path(out_dir) / ("orvo-bench-ours-" + std::to_string(getpid()));
+    const fs::path curl_out = fs::path(out_dir) / ("orvo-bench-curl-" + std::to_string(getpid()));
     // Each run starts with no dirty pages of another pending, and the order alternates between rounds.
     const auto run_ours = [&] {
       sync();
@@ -222,7 +232,8 @@ int main(int argc, char** argv) {
   waitpid(service_pid, nullptr, 0);
   fs::remove_all(work);
   if (ours_mbs.empty()) return 1;
-  std::printf("\n%zu MiB, %d rounds (medians)\n", size_mib, static_cast<int>(ours_mbs.size()));
+  std::printf("\n%zu MiB written to %s, %d rounds (medians)\n", size_mib, out_dir.c_str(),
+              static_cast<int>(ours_mbs.size()));
   std::printf("| Tool | Throughput | Peak RSS |\n|---|---|---|\n");
   std::printf("| download client | %.0f MB/s | %.1f MiB |\n", Median(ours_mbs), static_cast<double>(ours_rss) / 1024);
   std::printf("| curl -o | %.0f MB/s | %.1f MiB |\n", Median(curl_mbs), static_cast<double>(curl_rss) / 1024);

@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "support/account_service.h"
+#include "support/scoped_env.h"
 #include "support/recording_launcher.h"
 #include "support/test_root.h"
 
@@ -35,27 +36,7 @@ test::AccountServiceOptions Tls() {
   return options;
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 std::string Bytes(std::size_t size) {
   std::string bytes(size, '\0');

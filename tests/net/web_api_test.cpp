@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "support/account_service.h"
+#include "support/scoped_env.h"
 #include "support/test_root.h"
 
 namespace orvo::net {
@@ -33,26 +34,7 @@ test::AccountServiceOptions Tls() {
   return options;
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 std::string HeaderOf(const nlohmann::json& request, const std::string& name) {
   const nlohmann::json headers = request.value("headers", nlohmann::json::object());
