@@ -29,13 +29,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
-// A service with TLS and a fresh test CA of its own.
-test::AccountServiceOptions Tls() {
-  test::AccountServiceOptions options;
-  options.tls = true;
-  return options;
-}
-
 using test::ScopedEnv;
 
 std::string Bytes(std::size_t size) {
@@ -67,7 +60,7 @@ class CurlTransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
     launches_ = test::RecordingLauncher::Install();
-    service_ = test::AccountService::Start(Tls());
+    service_ = test::AccountService::Start({.tls = true});
     ASSERT_NE(service_, nullptr);
     trust_ = std::make_unique<ScopedEnv>("ORVO_CA_BUNDLE", service_->CaFile().string());
   }
@@ -219,7 +212,7 @@ TEST_F(CurlTransferTest, TheSystemProxyIsUsedForItsSchemeOnly) {
 }
 
 TEST_F(CurlTransferTest, AnUntrustedCertificateFailsWithItsOwnLogLine) {
-  const std::unique_ptr<test::AccountService> stranger = test::AccountService::Start(Tls());
+  const std::unique_ptr<test::AccountService> stranger = test::AccountService::Start({.tls = true});
   ASSERT_NE(stranger, nullptr);
   stranger->AddFile("files/pack.bin", "payload");
   const std::string url = stranger->BaseUrl() + "/files/pack.bin";

@@ -48,11 +48,7 @@ std::string Pattern(std::size_t size) {
 
 class OwnerTest : public ::testing::Test {
  protected:
-  explicit OwnerTest(bool tls = false) {
-    test::AccountServiceOptions options;
-    options.tls = tls;
-    service_ = test::AccountService::Start(options);
-  }
+  explicit OwnerTest(bool tls = false) : service_(test::AccountService::Start({.tls = tls})) {}
 
   void SetUp() override {
     ASSERT_TRUE(service_);

@@ -27,13 +27,6 @@ using ::testing::IsEmpty;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
 
-// A service with TLS and a fresh test CA of its own.
-test::AccountServiceOptions Tls() {
-  test::AccountServiceOptions options;
-  options.tls = true;
-  return options;
-}
-
 using test::ScopedEnv;
 
 std::string HeaderOf(const nlohmann::json& request, const std::string& name) {
@@ -51,7 +44,7 @@ class WebApiTest : public ::testing::Test {
   explicit WebApiTest(const std::string& profile_json = "") : root_(profile_json) {}
 
   void SetUp() override {
-    service_ = test::AccountService::Start(Tls());
+    service_ = test::AccountService::Start({.tls = true});
     ASSERT_NE(service_, nullptr);
     trust_ = std::make_unique<ScopedEnv>("ORVO_CA_BUNDLE", service_->CaFile().string());
     route_ = std::make_unique<ScopedEnv>("ORVO_CONNECT_TO", ConnectTo(service_->Port()));
@@ -179,7 +172,7 @@ TEST_F(WebApiTest, AnUnreachableServerTakesTheErrorPath) {
 }
 
 TEST_F(WebApiTest, AnUntrustedCertificateFailsWithItsOwnLogLine) {
-  const std::unique_ptr<test::AccountService> stranger = test::AccountService::Start(Tls());
+  const std::unique_ptr<test::AccountService> stranger = test::AccountService::Start({.tls = true});
   ASSERT_NE(stranger, nullptr);
   const ScopedEnv to_stranger("ORVO_CONNECT_TO", ConnectTo(stranger->Port()));
   const std::string url = "https://127.0.0.1/api/setting/general";

@@ -36,10 +36,10 @@ struct Range {
 std::optional<Range> ParseRange(const std::string& header, std::uint64_t size) {
   const std::string_view prefix = "bytes=";
   if (header.rfind(prefix, 0) != 0 || header.find(',') != std::string::npos) return std::nullopt;
-  const std::string_view spec(header.data() + prefix.size(), header.size() - prefix.size());
-  const std::size_t dash = spec.find('-');
+  const std::string_view bounds(header.data() + prefix.size(), header.size() - prefix.size());
+  const std::size_t dash = bounds.find('-');
   if (dash == std::string_view::npos) return std::nullopt;
-  const std::string_view from = spec.substr(0, dash), to = spec.substr(dash + 1);
+  const std::string_view from = bounds.substr(0, dash), to = bounds.substr(dash + 1);
   std::uint64_t a = 0, b = 0;
   Range range;
   if (from.empty()) {
