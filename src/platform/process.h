@@ -76,7 +76,8 @@ void SetProcessArguments(int argc, char** argv);
 
 // Linux keeps only the low 8 bits of an exit status (3010 is seen as 194, -1 as 255). The whole Windows
 // exit code is written, in decimal, to the file named by ORVO_EXIT_CODE_FILE when that is set, for hosts
-// and tests that need it.
+// and tests that need it. Every child the launcher starts gets a file of its own there, and its exit code
+// is read back from it when its low 8 bits agree with the exit status.
 void ReportExitCode(int exit_code);
 
 }  // namespace orvo::platform

@@ -75,6 +75,25 @@ TEST_F(ProcessTest, ScriptNamedExeRunsWithoutExecBitAndReturnsItsExitCode) {
   }
 }
 
+// The whole Windows code travels through the child's own exit-code file, when its low 8 bits agree.
+TEST_F(ProcessTest, WholeExitCodeComesFromTheChildsExitCodeFile) {
+  const std::string setup = R"(C:\setup.exe)";
+  WriteScript(setup, R"(echo "$1" > "$ORVO_EXIT_CODE_FILE"; exit "$2")");
+  struct Case {
+    const char* written;
+    int status;
+    std::uint32_t expected;
+  };
+  for (const Case& c : {Case{"3010", 194, 3010u}, Case{"-1", 255, 0xFFFFFFFFu}, Case{"3010", 5, 5u},
+                        Case{"not a number", 7, 7u}}) {
+    EXPECT_EQ(Run(QuoteArgument(setup) + " \"" + c.written + "\" " + std::to_string(c.status)), c.expected)
+        << c.written << " / " << c.status;
+  }
+  // Each child has a file of its own, and it goes with the process object.
+  std::error_code error;
+  EXPECT_TRUE(fs::is_empty(root_.Root() / ".orvo" / "exit-codes", error)) << error.message();
+}
+
 TEST_F(ProcessTest, WaitTimesOutWhileRunningAndTerminateEndsWithTheGivenCode) {
   auto process = Start("sleep 30");
   ASSERT_NE(process, nullptr);

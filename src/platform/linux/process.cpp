@@ -17,10 +17,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -149,13 +151,16 @@ class Reaper {
 
 class LinuxProcess : public Process {
  public:
-  LinuxProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  LinuxProcess(pid_t pid, int pidfd, fs::path exit_file)
+      : pid_(pid), pidfd_(pidfd), exit_file_(std::move(exit_file)) {}
 
   ~LinuxProcess() override {
     std::lock_guard lock(mutex_);
     if (!ended_ && !ReapLocked()) {
       Reaper::Get().Adopt(pid_, pidfd_.Release());
     }
+    std::error_code ignored;
+    fs::remove(exit_file_, ignored);
   }
 
   std::uint32_t Id() const override { return static_cast<std::uint32_t>(pid_); }
@@ -219,7 +224,7 @@ class LinuxProcess : public Process {
       // Someone else took the status (SIGCHLD ignored by other code): report a failure, never success.
       exit_code_ = 1;
     } else if (WIFEXITED(status)) {
-      exit_code_ = static_cast<std::uint32_t>(WEXITSTATUS(status));
+      exit_code_ = WholeExitCode(static_cast<std::uint32_t>(WEXITSTATUS(status)));
     } else if (WIFSIGNALED(status)) {
       int signal_number = WTERMSIG(status);
       exit_code_ = terminated_ && signal_number == SIGKILL
@@ -231,8 +236,19 @@ class LinuxProcess : public Process {
     return true;
   }
 
+  // Linux keeps 8 bits of an exit status; a child that wrote its whole Windows code to its exit-code file
+  // (the one our own programs and the test programs write) is taken at its word when the low bits agree.
+  std::uint32_t WholeExitCode(std::uint32_t low_bits) const {
+    std::ifstream in(exit_file_);
+    long long reported = 0;
+    if (!(in >> reported)) return low_bits;
+    const auto whole = static_cast<std::uint32_t>(reported);
+    return (whole & 0xFFu) == low_bits ? whole : low_bits;
+  }
+
   const pid_t pid_;
   UniqueFd pidfd_;  // set at construction, released only by the destructor
+  const fs::path exit_file_;
   std::mutex mutex_;
   bool ended_ = false;
   std::uint32_t exit_code_ = kStillActive;
@@ -295,9 +311,23 @@ class SpawnSettings {
   posix_spawnattr_t attributes_;
 };
 
+// Where a child may write its whole exit code: a file of its own in the system root's private folder.
+fs::path NewExitCodeFile() {
+  static std::atomic<unsigned> counter{0};
+  const fs::path folder = Current().drive.Root() / ".orvo" / "exit-codes";
+  std::error_code ignored;
+  fs::create_directories(folder, ignored);
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ignored);
+  return folder / (std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
+}
+
 std::unique_ptr<Process> Launch(LaunchPlan plan, const fs::path& working_folder, bool hidden,
                                 std::uint32_t* error) {
   std::vector<std::string> environment = ChildEnvironment();
+  const fs::path exit_file = NewExitCodeFile();
+  std::error_code ignored;
+  fs::remove(exit_file, ignored);  // left by an earlier process with the same id
+  environment.push_back("ORVO_EXIT_CODE_FILE=" + exit_file.string());
   std::vector<char*> argv = Pointers(plan.argv);
   std::vector<char*> envp = Pointers(environment);
   SpawnSettings settings(working_folder, hidden);
@@ -308,7 +338,7 @@ std::unique_ptr<Process> Launch(LaunchPlan plan, const fs::path& working_folder,
     *error = WindowsErrorFromErrno(failure);
     return nullptr;
   }
-  return std::make_unique<LinuxProcess>(pid, OpenPidFd(pid));
+  return std::make_unique<LinuxProcess>(pid, OpenPidFd(pid), exit_file);
 }
 
 class LinuxProcessLauncher : public ProcessLauncher {
