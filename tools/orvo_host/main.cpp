@@ -5,8 +5,12 @@
 //
 // Starts the installer as "PATH /daemon <our window> ARGUMENTS...", prints each report it receives as the
 // line "report <status> <text>" on standard output, and after report 1 sends command 1 (the settings given,
-// if any), command 3 and/or 4 with the product lists, then command 2. It ends with the installer's exit
-// code (8 bits, as Linux keeps it) when the installer ends.
+// if any), command 3 and/or 4 with the product lists, then command 2. A host-mode run goes on in the
+// installer's temporary copy, so the host ends when the window that sent report 1 has closed (or when none
+// did within kFirstReportWaitMs of the started process's end), with the started process's exit code
+// (8 bits, as Linux keeps it).
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -29,6 +33,7 @@ namespace {
 constexpr std::uint32_t kSendCommands = platform::kWmApp + 1;
 constexpr int kUsageError = 2;
 constexpr int kStartError = 1;
+constexpr int kFirstReportWaitMs = 10000;
 
 struct HostOptions {
   std::string installer;
@@ -113,7 +118,17 @@ class Host {
     // The loop runs until the installer has ended.
     std::thread waiter([this, &installer] {
       installer->Wait(platform::kInfinite);
-      loop_.PostQuit(static_cast<int>(installer->ExitCode()));
+      const auto exit_code = static_cast<int>(installer->ExitCode());
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFirstReportWaitMs);
+      while (true) {
+        const platform::WindowHandle window = installer_window_.load();
+        if (window == platform::kNoWindow ? std::chrono::steady_clock::now() > deadline
+                                          : !platform::WindowExists(window)) {
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      loop_.PostQuit(exit_code);
     });
     const int code = loop_.Run();
     waiter.join();
@@ -157,7 +172,7 @@ class Host {
   const HostOptions& options_;
   platform::MessageLoop loop_;
   platform::WindowHandle window_ = platform::kNoWindow;
-  platform::WindowHandle installer_window_ = platform::kNoWindow;
+  std::atomic<platform::WindowHandle> installer_window_{platform::kNoWindow};
   std::unique_ptr<platform::CopyDataReceiver> receiver_;
 };
 
