@@ -41,6 +41,8 @@ std::uint16_t CUIStrings::Language() const {
   return language_;
 }
 
+std::string DirectString(int id) { return LookupTableString(CurrentStringsLanguage(), id).value_or(std::string()); }
+
 void LoadStrings(std::uint16_t language) { ProcessStrings().Load(language); }
 std::string GetString(int id) { return ProcessStrings().Get(id); }
 std::uint16_t CurrentStringsLanguage() { return ProcessStrings().Language(); }

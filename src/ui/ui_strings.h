@@ -36,6 +36,10 @@ class CUIStrings {
   std::uint16_t language_ = 0;
 };
 
+// The direct lookup for texts outside the cache: the text of the id in the cache's language as the table
+// stores it (no placeholder is filled); empty when there is none.
+std::string DirectString(int id);
+
 // The process-wide cache.
 void LoadStrings(std::uint16_t language);
 std::string GetString(int id);

@@ -48,5 +48,16 @@ TEST(UiStringsTest, TheProcessWideCacheFollowsTheLastLoad) {
   EXPECT_EQ(GetString(142), "Close");
 }
 
+// Texts outside the cache come from the table of the cache's language, placeholders left for the caller.
+TEST(UiStringsTest, TheDirectLookupGivesTheStoredTextInTheCachesLanguage) {
+  LoadStrings(kLanguageEnglishUs);
+  EXPECT_EQ(DirectString(147), "Downloading [PRODUCTNAME]");
+  EXPECT_EQ(DirectString(221), "There was a problem installing [PRODUCTNAME].");
+  EXPECT_EQ(DirectString(1), "");
+  LoadStrings(1031);
+  EXPECT_EQ(DirectString(147), "") << "a language without a table has no texts, not English ones";
+  LoadStrings(kLanguageEnglishUs);
+}
+
 }  // namespace
 }  // namespace orvo::ui
