@@ -43,6 +43,7 @@ void MainWindow::EndRun(int quit_value) {
 void MainWindow::OnDestroyed() {
   if (destroyed_) return;
   destroyed_ = true;
+  controller_.OnDestroy();
   log::Close();
   ExitCodeOverride() = controller_.Succeeded() ? 0 : -1;
 }
@@ -88,49 +89,6 @@ bool OpenRunLog(const RunOptions& options, WorkingFolders& folders) {
   folders.msiLogPath =
       platform::JoinPath(folders.workFolder, platform::FileTimeStamp(platform::LocalTimeNow()) + "_ISM.Log");
   return opened;
-}
-
-namespace {
-
-// The window's initialisation as far as this build goes: working folders and log. Ends the run at once,
-// without success, since nothing was installed.
-class InitialController final : public WindowController {
- public:
-  explicit InitialController(const RunOptions& options) : options_(options) {}
-
-  bool OnInitDialog(MainWindow& window) override {
-    if (!PrepareWorkingFolders(options_, folders_)) {
-      refused_ = true;
-    } else {
-      OpenRunLog(options_, folders_);
-    }
-    window.Loop().Post(window.Handle(), kEndRun);
-    return true;
-  }
-
-  std::intptr_t OnMessage(MainWindow& window, const platform::Message& message) override {
-    if (message.id == kEndRun) {
-      if (!refused_) log::Info("The install controller is not part of this build; the run ends here.");
-      window.EndRun(0);
-    }
-    return 0;
-  }
-
-  // A refused working folder is a refused start, which ends with 0.
-  bool Succeeded() const override { return refused_; }
-  bool RestartRequired() const override { return false; }
-
- private:
-  static constexpr std::uint32_t kEndRun = platform::kWmApp + 0x0FFF;
-  const RunOptions& options_;
-  WorkingFolders folders_;
-  bool refused_ = false;
-};
-
-}  // namespace
-
-std::unique_ptr<WindowController> MakeMainController(const RunOptions& options) {
-  return std::make_unique<InitialController>(options);
 }
 
 }  // namespace orvo::app

@@ -23,6 +23,8 @@ class WindowController {
   // The run's success flag and the restart flag decide the exit code.
   virtual bool Succeeded() const = 0;
   virtual bool RestartRequired() const = 0;
+  // The window is being destroyed; the log is still open.
+  virtual void OnDestroy() {}
 };
 
 class MainWindow {
@@ -67,8 +69,7 @@ bool PrepareWorkingFolders(const RunOptions& options, WorkingFolders& folders);
 // Opens the log in the working folder and writes its first lines (the command line, the start information).
 bool OpenRunLog(const RunOptions& options, WorkingFolders& folders);
 
-// Until the install controller is built, the main window prepares the working folders and the log and ends
-// the run; the controller replaces it here.
-std::unique_ptr<WindowController> MakeMainController(const RunOptions& options);
+// The install controller of this build (controller_factory.cpp).
+std::unique_ptr<WindowController> MakeMainController(RunOptions& options);
 
 }  // namespace orvo::app

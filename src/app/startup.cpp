@@ -87,7 +87,7 @@ CopyOutcome StartTemporaryCopy() {
   return CopyOutcome::kStarted;
 }
 
-int RunInstaller(const RunOptions& options) {
+int RunInstaller(RunOptions& options) {
   if (options.uninstall) {
     if (options.product.empty()) return kExitSuccess;
     if (options.product == "Orvo Common" && CommonComponentStillNeeded()) {

@@ -14,7 +14,7 @@ inline constexpr int kExitFailed = -1;
 inline constexpr int kExitLowDiskSpace = 6016;
 
 // Everything after the command line has been parsed into options.
-int RunInstaller(const RunOptions& options);
+int RunInstaller(RunOptions& options);
 
 // "/uninstall Orvo Common" while another registered product still needs the shared component.
 bool CommonComponentStillNeeded();
