@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev nlohmann-json3-dev libssl-dev zlib1g-dev libminizip-dev
   libcurl4-openssl-dev libproxy-dev libcpp-httplib-dev
-  p7zip-full unzip zip curl
+  p7zip-full unzip zip curl sqlite3
 )
 
 missing=()
