@@ -193,6 +193,21 @@ TEST(StepCounterTest, AnUninstallLineHasNoEllipsis) {
   EXPECT_EQ(h.workers->Uninstalls()[0].step.install_data.uninstallId, "Orvo Video");
 }
 
+// A removal has no install kind of its own: only exit code 0 counts as removed.
+TEST(InstallResultTest, ARemovalSucceedsOnlyWithExitCodeZero) {
+  for (const std::intptr_t code : {std::intptr_t{0}, std::intptr_t{-1}, std::intptr_t{5}}) {
+    ControllerHarness h(SilentRun());
+    h.options.uninstall = true;
+    h.options.product = "Orvo Video";
+    h.workers->Script({{0, code}});
+    h.Start();
+    h.PressInstallNow();
+    EXPECT_TRUE(h.RunToEnd().has_value());
+    ASSERT_EQ(h.workers->Uninstalls().size(), 1u);
+    EXPECT_EQ(h.Controller().Succeeded(), code == 0) << code;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Install results
 
@@ -430,6 +445,24 @@ TEST(HostModeTest, AProductWhoseDownloadFailsThreeTimesIsDroppedAndTheOthersStil
   EXPECT_EQ(installs[0].step.install_data.Name, "b.exe");
   EXPECT_TRUE(h.Controller().Succeeded());
   EXPECT_THAT(h.dialogs.errors, IsEmpty());
+}
+
+// A product without an id shares its empty id with the host's Finish step: dropping it must keep that step,
+// or the run would never end.
+TEST(HostModeTest, DroppingAProductWithoutIdKeepsTheFinishStep) {
+  ControllerHarness h(HostRun());
+  h.service->AddFault({{"path", "/files/a.exe"}, {"status", 503}});
+  Json item = SetupProgramItem("a", "a.exe", h.Publish("a.exe", "MZ a"));
+  item.erase("id");
+  h.Start();
+  ASSERT_TRUE(h.PumpUntil([&] { return !h.Host().Reports().empty(); }));
+  h.SendHostCommand(app::host_command::kInstallProducts, Json::array({item}).dump());
+  h.SendHostCommand(app::host_command::kFinish, "");
+  EXPECT_EQ(h.RunToEnd(), 0);
+  EXPECT_EQ(h.FileRequests("a.exe").size(), 3u);
+  EXPECT_TRUE(h.workers->Installs().empty());
+  ASSERT_FALSE(h.Host().Reports().empty());
+  EXPECT_EQ(h.Host().Reports().back().first, app::host_status::kRunEnding);
 }
 
 // ---------------------------------------------------------------------------------------------------------
