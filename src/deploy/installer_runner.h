@@ -12,9 +12,6 @@
 
 namespace orvo::deploy {
 
-// The controller's message that carries an installer's result: wParam 0, lParam the code.
-inline constexpr std::uint32_t kWmInstallResult = 0x9009;
-
 // The one MSI package that is told its target folder on the command line.
 inline constexpr std::string_view kTargetDirUpgradeCode = "{55CC0C0C-3340-46ED-9A4E-CE746FB2A0FB}";
 // A runtime redistributable answers 1638 when a newer runtime is already there: that is success.

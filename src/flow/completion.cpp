@@ -114,6 +114,14 @@ std::string ProductPageUrl(ProductPage page) {
   return sys::RedirectServiceBase() + query;
 }
 
+std::optional<ProductPage> CompletedRunPage(bool uninstall, const std::string& product) {
+  if (!uninstall) return ProductPage::kInstall;
+  for (const char* content : {"Orvo Content", "Themes", "Orvo Common"}) {
+    if (product.find(content) != std::string::npos) return ProductPage::kContent;
+  }
+  return std::nullopt;
+}
+
 void OpenProductPage(ProductPage page) { ShellOpen(ProductPageUrl(page), {}); }
 
 }  // namespace orvo::flow

@@ -2,6 +2,7 @@
 // it is started, the hub's settings file and the product pages of the redirect service.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,9 @@ std::string LauncherArguments(const HowToStart& how_to);
 bool LaunchApplication(const std::string& path, const HowToStart& how_to);
 
 enum class ProductPage { kGeneral, kInstall, kContent };
+// The page after a completed run: the install page after an install; after a removal the content page when
+// the product list names content ("Orvo Content", "Themes" or "Orvo Common"), else none.
+std::optional<ProductPage> CompletedRunPage(bool uninstall, const std::string& product);
 // The redirect service's address of the page ("/link.php?to=...").
 std::string ProductPageUrl(ProductPage page);
 // Opens the page in the default browser; a failure is not reported.

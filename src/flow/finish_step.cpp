@@ -17,11 +17,6 @@ std::string CountdownText(int seconds) {
   return platform::ReplaceAll(UiText(356), "[30]", std::to_string(seconds));
 }
 
-bool RemovesContent(const std::string& product) {
-  return product.find("Orvo Content") != std::string::npos || product.find("Themes") != std::string::npos ||
-         product.find("Orvo Common") != std::string::npos;
-}
-
 }  // namespace
 
 void CMainDlg::OnStepFinish() {
@@ -99,12 +94,8 @@ void CMainDlg::OnCompletionButton() {
   ReportToHost(app::host_status::kRunEnding, nullptr);
   if (restartRequired_ && !Silent() && OfferRestart()) return;
   StartProduct();
-  if (!Silent() && !traits_.managedDeployment && !traits_.benchmark) {
-    if (!options_.uninstall) {
-      OpenProductPage(ProductPage::kInstall);
-    } else if (RemovesContent(options_.product)) {
-      OpenProductPage(ProductPage::kContent);
-    }
+  if (OpensProductPages()) {
+    if (const auto page = CompletedRunPage(options_.uninstall, options_.product)) OpenProductPage(*page);
   }
   EndRun(0);
 }

@@ -133,22 +133,22 @@ bool CMainDlg::EnoughFreeSpace() {
   return true;
 }
 
-void CMainDlg::OnClose() {
-  std::optional<ProductPage> product_page;
+// The page the close command opens afterwards, by what the window shows.
+std::optional<ProductPage> CMainDlg::ClosingPage() const {
+  if (!OpensProductPages()) return std::nullopt;
   if (phase_ == phase::kWorking || phase_ == phase::kFailure || phase_ == phase::kReportFinished) {
-    product_page = ProductPage::kGeneral;
-  } else if (phase_ == phase::kCompleted) {
-    if (!options_.uninstall) {
-      product_page = ProductPage::kInstall;
-    } else if (options_.product.find("Orvo Content") != std::string::npos ||
-               options_.product.find("Themes") != std::string::npos ||
-               options_.product.find("Orvo Common") != std::string::npos) {
-      product_page = ProductPage::kContent;
-    }
+    return ProductPage::kGeneral;
+  }
+  if (phase_ == phase::kCompleted) return CompletedRunPage(options_.uninstall, options_.product);
+  return std::nullopt;
+}
+
+void CMainDlg::OnClose() {
+  const std::optional<ProductPage> product_page = ClosingPage();
+  if (phase_ == phase::kCompleted) {
     if (!succeededList_.empty()) log::Debug("Success app list: \n%s", succeededList_.c_str());
     if (!failedList_.empty()) log::Debug("Failed app list: \n%s", failedList_.c_str());
   }
-  if (Silent() || traits_.managedDeployment || traits_.benchmark) product_page.reset();
   services_.analytics->Event("closeInstaller");
 
   if (phase_ == phase::kFailure || phase_ == phase::kReportFinished) {

@@ -52,11 +52,7 @@ void CMainDlg::OnStepInstall() {
   const plan::InstallData& data = currentStep_.install_data;
   const bool package = currentStep_.type == plan::StepType::PackageInstall;
   services_.analytics->Event(package ? "installApp" : "installPrereq");
-  if (package && fetchTexts_ && !platform::EqualsNoCase(data.uninstallId, "Orvo Common")) {
-    fetchTexts_ = false;
-    view_.SetText(control::kTitle, ProductNamed(148, suite_.productName));
-    view_.SetMessageLink(ProductNamed(347, suite_.productName));
-  }
+  if (package && !platform::EqualsNoCase(data.uninstallId, "Orvo Common")) ShowInstallingTexts();
   ReportToHost(app::host_status::kInstallStarted, &currentStep_);
   log::Debug("Install begin - %s", data.DisplayName.c_str());
   StartWorker(false);

@@ -218,19 +218,22 @@ void CMainDlg::OnBuildPlan() {
   } else if (options_.product.empty()) {
     if (configPath_.empty()) return;
     built = BuildWith([&](plan::PlanBuilder& b) { return b.BuildPlanFromFile(configPath_); });
-    if (fetchTexts_) {
-      fetchTexts_ = false;
-      view_.SetText(control::kTitle, ProductNamed(148, suite_.productName));
-      view_.SetMessageLink(ProductNamed(347, suite_.productName));
-    }
+    ShowInstallingTexts();
   } else {
     built = BuildWith([&](plan::PlanBuilder& b) { return b.BuildPlanFromItems(options_.product); });
   }
   plan_ = std::move(built);
   plan::DumpPlan(plan_);
-  installStepTotal_ = static_cast<int>(
-      std::count_if(plan_.begin(), plan_.end(), [](const plan::PlanStep& s) { return IsInstallLike(s.type); }));
+  installStepTotal_ = InstallLikeSteps();
   Dispatch();
+}
+
+// The progress page's title and message stop speaking of the configuration fetch, once.
+void CMainDlg::ShowInstallingTexts() {
+  if (!fetchTexts_) return;
+  fetchTexts_ = false;
+  view_.SetText(control::kTitle, ProductNamed(148, suite_.productName));
+  view_.SetMessageLink(ProductNamed(347, suite_.productName));
 }
 
 void CMainDlg::Dispatch() {
@@ -322,9 +325,13 @@ void CMainDlg::ReportToHost(int status, const plan::PlanStep* step, int progress
   if (reporter_) reporter_->ReportToHost(status, step, progress, error);
 }
 
+int CMainDlg::InstallLikeSteps() const {
+  return static_cast<int>(
+      std::count_if(plan_.begin(), plan_.end(), [](const plan::PlanStep& s) { return IsInstallLike(s.type); }));
+}
+
 std::string CMainDlg::StepCounterText(CounterKind kind, const std::string& text) const {
-  const auto remaining = std::count_if(plan_.begin(), plan_.end(), [](const plan::PlanStep& s) { return IsInstallLike(s.type); });
-  const int number = installStepTotal_ - static_cast<int>(remaining) + (kind == CounterKind::kDownload ? 1 : 0);
+  const int number = installStepTotal_ - InstallLikeSteps() + (kind == CounterKind::kDownload ? 1 : 0);
   const char* format = kind == CounterKind::kUninstall ? "(%d/%d) %s" : "(%d/%d) %s...";
   return platform::Format(format, number, installStepTotal_, text.c_str());
 }

@@ -15,6 +15,7 @@
 #include "app/host_channel.h"
 #include "app/main_window.h"
 #include "app/run_options.h"
+#include "flow/completion.h"
 #include "flow/controller_ids.h"
 #include "flow/dialogs.h"
 #include "flow/main_view.h"
@@ -90,6 +91,7 @@ class CMainDlg final : public app::WindowController, public net::RequestOwnerVie
   void OnCommand(int command);
   void OnTimer(std::uintptr_t id);
   void OnBuildPlan();
+  void ShowInstallingTexts();
   void Dispatch();
   void TakeFrontStep();
   plan::BuildInputs BuildInputs() const;
@@ -103,6 +105,10 @@ class CMainDlg final : public app::WindowController, public net::RequestOwnerVie
   void ReportToHost(int status, const plan::PlanStep* step, int progress = 0, int error = 0);
   bool Silent() const { return options_.silent; }
   bool HostMode() const { return options_.daemon; }
+  // Product pages open only in runs with a user, and never for managed or benchmark installer ids.
+  bool OpensProductPages() const { return !Silent() && !traits_.managedDeployment && !traits_.benchmark; }
+  // Steps of the plan that install or remove something (the counters count them).
+  int InstallLikeSteps() const;
   void SetProductStatusLine(CounterKind kind, int string_id, const std::string& product_text);
   std::string ProductText(const std::string& display_name, bool system_components, bool orvo_components) const;
   void StartProgressCreep(std::uint32_t period_ms);
@@ -111,6 +117,7 @@ class CMainDlg final : public app::WindowController, public net::RequestOwnerVie
   void InstallNow();
   void InstallStart();
   bool EnoughFreeSpace();
+  std::optional<ProductPage> ClosingPage() const;
   void OnClose();
   void BrowseForFolder();
   void OnSelfUpdateNotNeeded();

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "deploy/installer_runner.h"
+#include "flow/controller_ids.h"
 #include "net/http_types.h"
 #include "plan/plan_model.h"
 #include "platform/message_loop.h"
@@ -78,7 +79,7 @@ class SelfUpdate {
  public:
   virtual ~SelfUpdate() = default;
   virtual void StartCheck(platform::MessageLoop& loop, platform::WindowHandle window, bool /*switch_pages*/) {
-    loop.Post(window, 0x901E);
+    loop.Post(window, msg::kSelfUpdateNotNeeded);
   }
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/message_loop.h"
+#include "support/fake_host.h"
 #include "support/test_root.h"
 
 namespace orvo::app {
@@ -20,61 +21,8 @@ using ::testing::IsEmpty;
 
 constexpr platform::WindowHandle kMainWindow = 0x5150000000001234;
 
-struct Report {
-  std::uint64_t status = 0;
-  std::string text;
-  std::uintptr_t sender = 0;
-  bool operator==(const Report&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Report& report) {
-  return out << "{" << report.status << ", '" << report.text << "', " << report.sender << "}";
-}
-
-// The host: a window on its own loop thread that records every report it receives.
-class FakeHost {
- public:
-  FakeHost() {
-    std::promise<void> ready;
-    thread_ = std::thread([this, &ready] {
-      window_ = loop_.CreateWindow([this](const platform::Message& message) -> std::intptr_t {
-        if (message.id != platform::kWmCopyData) return 0;
-        const auto* data = reinterpret_cast<const platform::CopyData*>(message.lparam);
-        std::lock_guard guard(mutex_);
-        reports_.push_back({data->kind, data->bytes, message.wparam});
-        return 1;
-      });
-      {
-        platform::CopyDataReceiver receiver(loop_, window_);
-        ready.set_value();
-        loop_.Run();
-      }
-      loop_.DestroyWindow(window_);
-    });
-    ready.get_future().wait();
-  }
-  ~FakeHost() { Stop(); }
-  FakeHost(const FakeHost&) = delete;
-  FakeHost& operator=(const FakeHost&) = delete;
-
-  void Stop() {
-    if (!thread_.joinable()) return;
-    loop_.PostQuit(0);
-    thread_.join();
-  }
-  platform::WindowHandle Window() const { return window_; }
-  std::vector<Report> Take() {
-    std::lock_guard guard(mutex_);
-    return std::exchange(reports_, {});
-  }
-
- private:
-  platform::MessageLoop loop_;
-  platform::WindowHandle window_ = platform::kNoWindow;
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<Report> reports_;
-};
+using Report = test::HostReport;
+using test::FakeHost;
 
 plan::PlanStep Step(const std::string& id) {
   plan::PlanStep step(plan::StepType::PackageDownload);

@@ -254,5 +254,17 @@ TEST_F(LaunchTest, OpensThePageWithTheDesktopOpener) {
   EXPECT_EQ(launched_->requests.size(), 2u);
 }
 
+// After an install the install page; after a removal the content page only when content went.
+TEST(CompletedRunPageTest, TheRunsKindAndTheRemovedProductsChooseThePage) {
+  EXPECT_EQ(CompletedRunPage(false, ""), ProductPage::kInstall);
+  EXPECT_EQ(CompletedRunPage(false, "Orvo Content"), ProductPage::kInstall);
+  for (const char* product : {"Orvo Content Pack", "Themes", "all Orvo Common"}) {
+    EXPECT_EQ(CompletedRunPage(true, product), ProductPage::kContent) << product;
+  }
+  for (const char* product : {"Orvo Video", "themes", ""}) {
+    EXPECT_EQ(CompletedRunPage(true, product), std::nullopt) << product;
+  }
+}
+
 }  // namespace
 }  // namespace orvo::flow

@@ -106,36 +106,6 @@ void FakeWorkers::Attach(platform::MessageLoop& loop, platform::WindowHandle win
   window_ = window;
 }
 
-FakeHost::FakeHost() {
-  std::promise<void> ready;
-  thread_ = std::thread([this, &ready] {
-    window_ = loop_.CreateWindow([this](const platform::Message& message) -> std::intptr_t {
-      if (message.id != platform::kWmCopyData) return 0;
-      const auto* data = reinterpret_cast<const platform::CopyData*>(message.lparam);
-      std::lock_guard guard(mutex_);
-      reports_.emplace_back(static_cast<int>(data->kind), data->bytes);
-      return 1;
-    });
-    {
-      platform::CopyDataReceiver receiver(loop_, window_);
-      ready.set_value();
-      loop_.Run();
-    }
-    loop_.DestroyWindow(window_);
-  });
-  ready.get_future().wait();
-}
-
-FakeHost::~FakeHost() {
-  loop_.PostQuit(0);
-  thread_.join();
-}
-
-std::vector<std::pair<int, std::string>> FakeHost::Reports() const {
-  std::lock_guard guard(mutex_);
-  return reports_;
-}
-
 ControllerHarness::ControllerHarness(const HarnessOptions& options_in)
     : root(options_in.profile),
       launches(orvo::test::RecordingLauncher::Install()),
@@ -167,7 +137,7 @@ ControllerHarness::ControllerHarness(const HarnessOptions& options_in)
   options.installId = harness_.installId;
   options.silent = harness_.silent || harness_.host;
   if (harness_.host) {
-    host_ = std::make_unique<FakeHost>();
+    host_ = std::make_unique<orvo::test::FakeHost>();
     options.daemon = true;
     options.acceptEula = true;
     options.hostWindow = host_->Window();

@@ -27,6 +27,7 @@
 #include "flow/run_services.h"
 #include "platform/message_loop.h"
 #include "support/account_service.h"
+#include "support/fake_host.h"
 #include "support/recording_launcher.h"
 #include "support/scoped_env.h"
 #include "support/test_root.h"
@@ -151,26 +152,6 @@ class FakeWorkers final : public StepWorkers {
   platform::WindowHandle window_ = platform::kNoWindow;
 };
 
-// The host of a host-mode run: a window on its own loop thread, reachable as copy data, that records every
-// report (status, text).
-class FakeHost {
- public:
-  FakeHost();
-  ~FakeHost();
-  FakeHost(const FakeHost&) = delete;
-  FakeHost& operator=(const FakeHost&) = delete;
-
-  platform::WindowHandle Window() const { return window_; }
-  std::vector<std::pair<int, std::string>> Reports() const;
-
- private:
-  platform::MessageLoop loop_;
-  platform::WindowHandle window_ = platform::kNoWindow;
-  std::thread thread_;
-  mutable std::mutex mutex_;
-  std::vector<std::pair<int, std::string>> reports_;
-};
-
 struct HarnessOptions {
   std::string profile;  // system-profile.json of the root; empty: Windows 10 x64
   bool silent = false;
@@ -224,7 +205,7 @@ class ControllerHarness {
  private:
   orvo::test::TempFolder tools_;  // the stand-in "xdg-open"
   std::vector<std::unique_ptr<orvo::test::ScopedEnv>> env_;
-  std::unique_ptr<FakeHost> host_;
+  std::unique_ptr<orvo::test::FakeHost> host_;
 
  public:
   platform::MessageLoop loop;
@@ -233,7 +214,7 @@ class ControllerHarness {
   FakeDialogs dialogs{loop};
   std::shared_ptr<FakeWorkers> workers = std::make_shared<FakeWorkers>();
 
-  FakeHost& Host() { return *host_; }
+  orvo::test::FakeHost& Host() { return *host_; }
 
  private:
   HarnessOptions harness_;

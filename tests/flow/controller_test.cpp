@@ -432,7 +432,9 @@ TEST(HostModeTest, AProductWhoseDownloadFailsThreeTimesIsDroppedAndTheOthersStil
 
   std::vector<std::pair<int, std::string>> reports;
   for (const auto& report : h.Host().Reports()) {
-    if (report.first != app::host_status::kDownloadProgress) reports.push_back(report);
+    if (report.status != app::host_status::kDownloadProgress) {
+      reports.emplace_back(static_cast<int>(report.status), report.text);
+    }
   }
   const std::string a = R"({"id":"a"})";
   const std::string b = R"({"id":"b"})";
@@ -462,7 +464,7 @@ TEST(HostModeTest, DroppingAProductWithoutIdKeepsTheFinishStep) {
   EXPECT_EQ(h.FileRequests("a.exe").size(), 3u);
   EXPECT_TRUE(h.workers->Installs().empty());
   ASSERT_FALSE(h.Host().Reports().empty());
-  EXPECT_EQ(h.Host().Reports().back().first, app::host_status::kRunEnding);
+  EXPECT_EQ(h.Host().Reports().back().status, static_cast<std::uint64_t>(app::host_status::kRunEnding));
 }
 
 // ---------------------------------------------------------------------------------------------------------
